@@ -1,5 +1,6 @@
 // show_changes BEFORE AFTER: the bytes in which two copies of a file differ, grouped by the block
 // they belong to, each block with its offset and its bytes before and after.
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -43,9 +44,10 @@ int main(int argc, char** argv) {
                 ++count;
             }
         }
-        std::printf("  block at offset 0x%08zX: %zu bytes, %zu changed (marked *)\n", start, end - start, count);
-        for (size_t row = start; row < end; row += kRowLength) {
-            size_t rowEnd = row + kRowLength < end ? row + kRowLength : end;
+        std::printf("\n  0x%08zX to 0x%08zX: %zu bytes changed (marked *)\n", start, end - 1, count);
+        // Whole rows of 16 at offsets divisible by 16, so that the routine's unchanged bytes show too.
+        for (size_t row = start / kRowLength * kRowLength; row < end; row += kRowLength) {
+            size_t rowEnd = std::min(row + kRowLength, before.size());
             std::printf("  0x%08zX\n", row);
             PrintRow("before", before, after, row, rowEnd);
             PrintRow("after", after, before, row, rowEnd);
@@ -54,7 +56,7 @@ int main(int argc, char** argv) {
         ++blocks;
         i = end;
     }
-    std::printf("%zu bytes changed in %zu block%s; length unchanged (%zu bytes).\n", changed, blocks,
+    std::printf("\n%zu bytes changed in %zu block%s; length unchanged (%zu bytes).\n", changed, blocks,
                 blocks == 1 ? "" : "s", before.size());
     return 0;
 }
