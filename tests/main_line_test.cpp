@@ -1,0 +1,180 @@
+// The Linux program end to end: build/native/quorvant run as a process against a prefix of its own,
+// answered on standard input, judged by what it shows, its exit code and the game's bytes.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "engine/patch_catalogue.h"
+#include "tests/test_support.h"
+
+namespace {
+
+const char kCaption[] = "Patch Velmora Rally for Windows 2000 - Version 1.1";
+const char kNotInstalled[] =
+    "Velmora Rally isn't installed.\n\nMust install with Windows 2000 even \nif already installed with Windows 95/98/ME.";
+const char kApplied[] = "Patch applied successfully.\nProgram will now close.";
+const char kAlready[] = "Patch already applied.\nProgram will now close.";
+const char kNotFound[] = "Patch failed. Code pattern not found.\nProgram will now close.";
+
+std::string Confirm(const std::string& path) {
+    return "QUORVANT will patch the following file:\n\n" + path +
+           "\n\nPress OK to start patching.\n\nPatch made by the Quorvant project.\n"
+           "Updates on: https://quorvant.example/updates/";
+}
+
+// A Wine prefix with drive C: and, if wanted, the game's record pointing at C:\Games\Rally.
+struct Prefix {
+    TempDir dir;
+    std::string game;
+
+    explicit Prefix(const std::string& installDirectory = "C:\\\\Games\\\\Rally") {
+        mkdir((dir.path() + "/drive_c").c_str(), 0755);
+        mkdir((dir.path() + "/drive_c/Games").c_str(), 0755);
+        mkdir((dir.path() + "/drive_c/Games/Rally").c_str(), 0755);
+        mkdir((dir.path() + "/dosdevices").c_str(), 0755);
+        EXPECT_EQ(symlink("../drive_c", (dir.path() + "/dosdevices/c:").c_str()), 0);
+        game = dir.path() + "/drive_c/Games/Rally/rally.exe";
+        if (installDirectory.empty()) return;
+        WriteAll(dir.File("system.reg"), Bytes("WINE REGISTRY Version 2\n#arch=win64\n\n"
+                                               "[Software\\\\Wow6432Node\\\\Halcyra\\\\Rally\\\\1.00] 1\n"
+                                               "\"HDPath\"=\"" + installDirectory + "\"\n"));
+    }
+};
+
+struct Ran {
+    int exitCode;
+    std::string shown;
+};
+
+// Runs the program with input on its standard input; runAs, if given, goes before it (setpriv).
+Ran RunQuorvant(const Prefix& prefix, const std::string& input, const std::string& program = QUORVANT_BINARY,
+                const std::string& runAs = "") {
+    WriteAll(prefix.dir.File("input"), Bytes(input));
+    std::string command = "WINEPREFIX='" + prefix.dir.path() + "' " + runAs + " '" + program + "' <'" +
+                          prefix.dir.File("input") + "' >'" + prefix.dir.File("shown") + "' 2>&1";
+    int status = std::system(command.c_str());
+    std::vector<uint8_t> shown = ReadAll(prefix.dir.File("shown"));
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(shown.begin(), shown.end())};
+}
+
+// The boxes shown, in order, each the text between its caption and its buttons.
+std::vector<std::string> Boxes(const std::string& shown) {
+    std::vector<std::string> boxes;
+    size_t at = 0;
+    while ((at = shown.find(kCaption, at)) != std::string::npos) {
+        size_t start = shown.find("\n\n", at) + 2;
+        size_t end = shown.find("\n\n[OK]", start);
+        boxes.push_back(shown.substr(start, end - start));
+        at = end;
+    }
+    return boxes;
+}
+
+struct MainLineCase {
+    const char* name;
+    GameKind kind;
+    std::string input;
+    std::vector<std::string> boxes;  // a confirmation box is given by the path alone
+    bool changed;
+};
+
+void PrintTo(const MainLineCase& c, std::ostream* os) { *os << c.name; }
+
+class MainLine : public testing::TestWithParam<MainLineCase> {};
+
+TEST_P(MainLine, ShowsTheBoxesOfTheStateTableAndExitsWithZero) {
+    const MainLineCase& c = GetParam();
+    Prefix prefix;
+    std::vector<uint8_t> before = MakeGame(c.kind).bytes;
+    WriteAll(prefix.game, before);
+    Ran ran = RunQuorvant(prefix, c.input);
+    EXPECT_EQ(ran.exitCode, 0);
+    std::vector<std::string> expected = c.boxes;
+    for (std::string& box : expected) {
+        if (box == "C:\\Games\\Rally\\rally.exe") box = Confirm(box);
+    }
+    std::vector<std::string> boxes = Boxes(ran.shown);
+    ASSERT_EQ(boxes.size(), expected.size()) << ran.shown;
+    EXPECT_EQ(boxes, expected);
+    EXPECT_EQ(ReadAll(prefix.game) != before, c.changed);
+}
+
+const std::string kPath = "C:\\Games\\Rally\\rally.exe";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MainLine,
+    testing::Values(MainLineCase{"OkOnBuildA", GameKind::BuildA, "\n", {kPath, kApplied}, true},
+                    MainLineCase{"OkOnBuildB", GameKind::BuildB, "ok\n", {kPath, kApplied}, true},
+                    MainLineCase{"OkOnPatchedGame", GameKind::PatchedB, "\n", {kPath, kAlready}, false},
+                    MainLineCase{"OkOnUnknownGame", GameKind::NoBlocks, "\n", {kPath, kNotFound}, false},
+                    MainLineCase{"Cancel", GameKind::BuildB, "cancel\n", {kPath}, false},
+                    MainLineCase{"EndOfInput", GameKind::BuildB, "", {kPath}, false},
+                    MainLineCase{"AskedAgainThenOk", GameKind::BuildA, "y\nOK\n", {kPath, kApplied}, true}),
+    [](const testing::TestParamInfo<MainLineCase>& info) { return info.param.name; });
+
+TEST(MainLineRuns, SecondRunSaysAlreadyAppliedAndChangesNothing) {
+    Prefix prefix;
+    WriteAll(prefix.game, MakeGame(GameKind::BuildB).bytes);
+    ASSERT_EQ(Boxes(RunQuorvant(prefix, "\n").shown).back(), kApplied);
+    std::vector<uint8_t> patched = ReadAll(prefix.game);
+    Ran again = RunQuorvant(prefix, "\n");
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(Boxes(again.shown).back(), kAlready);
+    EXPECT_EQ(ReadAll(prefix.game), patched);
+}
+
+TEST(MainLineRuns, NoRecordShowsOnlyTheNotInstalledBox) {
+    Prefix prefix("");
+    WriteAll(prefix.game, MakeGame(GameKind::BuildB).bytes);
+    Ran ran = RunQuorvant(prefix, "\n\n");
+    EXPECT_EQ(ran.exitCode, 0);
+    EXPECT_EQ(Boxes(ran.shown), std::vector<std::string>{kNotInstalled});
+}
+
+TEST(MainLineRuns, GameHeldOpenByAnotherProcessGivesNotFoundAndStaysUntouched) {
+    Prefix prefix;
+    std::vector<uint8_t> before = MakeGame(GameKind::BuildB).bytes;
+    WriteAll(prefix.game, before);
+    OtherProcess game(prefix.game, OtherProcess::Hold::OpenDescriptor);
+    Ran ran = RunQuorvant(prefix, "\n");
+    EXPECT_EQ(ran.exitCode, 0);
+    EXPECT_EQ(Boxes(ran.shown).back(), kNotFound);
+    EXPECT_EQ(ReadAll(prefix.game), before);
+}
+
+TEST(MainLineRuns, LongestReadablePathIsShownInFull) {
+    // 254 characters of directory: with \rally.exe, a GamePath of 264 characters.
+    std::string directory = "C:\\\\" + std::string(249, 'r') + "\\\\x";
+    Prefix prefix(directory);
+    std::string path = "C:\\" + std::string(249, 'r') + "\\x\\rally.exe";
+    ASSERT_EQ(path.size(), 264u);
+    Ran ran = RunQuorvant(prefix, "\n");
+    EXPECT_EQ(ran.exitCode, 0);
+    EXPECT_EQ(Boxes(ran.shown), (std::vector<std::string>{Confirm(path), kNotFound}));
+}
+
+TEST(MainLineRuns, UserWhoMayNotWriteTheMachineRegistryIsToldTheGameIsNotInstalled) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the patcher as another user";
+    // A copy of the program that the unprivileged user may run, in a prefix it may read throughout.
+    Prefix prefix;
+    WriteAll(prefix.game, MakeGame(GameKind::BuildB).bytes);
+    std::string program = prefix.dir.File("quorvant");
+    WriteAll(program, ReadAll(QUORVANT_BINARY));
+    chmod(program.c_str(), 0755);
+    chmod(prefix.dir.path().c_str(), 0755);
+    std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    Ran ran = RunQuorvant(prefix, "\n", program, asNobody);
+    EXPECT_EQ(ran.exitCode, 0);
+    EXPECT_EQ(Boxes(ran.shown), std::vector<std::string>{kNotInstalled});
+
+    // The same user, once it may write system.reg, is asked to confirm.
+    ASSERT_EQ(chown(prefix.dir.File("system.reg").c_str(), 65534, 65534), 0);
+    ran = RunQuorvant(prefix, "cancel\n", program, asNobody);
+    EXPECT_EQ(Boxes(ran.shown), std::vector<std::string>{Confirm(kPath)});
+}
+
+}  // namespace
