@@ -31,3 +31,20 @@ target_include_directories(quorvant PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(quorvant PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WINDOWS_COMPILE_OPTIONS} -ffunction-sections -fdata-sections>)
 target_link_options(quorvant PRIVATE ${WINDOWS_LINK_OPTIONS})
 target_link_libraries(quorvant PRIVATE advapi32 kernel32 user32)
+
+enable_testing()
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The release, read as Windows 2000 on a Pentium will meet it.
+  add_test(NAME release_binary
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/windows/check_release.sh $<TARGET_FILE:quorvant>
+                   ${CMAKE_BINARY_DIR}/release-check)
+else()
+  # A Windows program of the tests that holds a file open with share mode 0, as the running game does.
+  add_executable(hold_file tests/windows/hold_file.cpp)
+  add_test(NAME wine_end_to_end
+           COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/windows/wine_e2e.py
+                   --program $<TARGET_FILE:quorvant> --holder $<TARGET_FILE:hold_file>
+                   --make-game ${CMAKE_SOURCE_DIR}/build/native/make_game
+                   --work ${CMAKE_BINARY_DIR}/wine-e2e)
+  set_tests_properties(wine_end_to_end PROPERTIES LABELS wine TIMEOUT 1200)
+endif()
