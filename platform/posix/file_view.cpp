@@ -1,82 +1,30 @@
 // Linux back end of platform/file_view.h: an open(2)ed, flock(2)ed and mmap(2)ed regular file.
 // Windows opens the game with share mode 0; here the same exclusivity comes from refusing a file
-// that any other process has open or mapped, and from an exclusive lock held while the view lives.
+// that any other process has open or mapped (asked of a lease, else found under /proc), and from an
+// exclusive lock held while the view lives.
 
 #include "platform/file_view.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "platform/posix/file_holders.h"
 #include "platform/posix/wine_prefix.h"
 
 namespace {
 
-bool IsProcessDirectory(const char* name) {
-    if (!*name) return false;
-    for (const char* c = name; *c; ++c) {
-        if (*c < '0' || *c > '9') return false;
+bool OpenedElsewhere(int fd, const struct stat& file) {
+    switch (SharingByLease(fd)) {
+        case Sharing::Alone: return false;
+        case Sharing::Shared: return true;
+        case Sharing::Unknown: break;
     }
-    return true;
-}
-
-bool HasOpenDescriptor(const std::string& process, const struct stat& file) {
-    std::string fds = process + "/fd";
-    DIR* dir = opendir(fds.c_str());
-    if (!dir) return false;  // a process we may not look into cannot be judged; Windows would know
-    bool held = false;
-    while (dirent* entry = readdir(dir)) {
-        struct stat target;
-        if (entry->d_name[0] == '.') continue;
-        if (stat((fds + "/" + entry->d_name).c_str(), &target) != 0) continue;
-        if (target.st_dev == file.st_dev && target.st_ino == file.st_ino) {
-            held = true;
-            break;
-        }
-    }
-    closedir(dir);
-    return held;
-}
-
-bool HasMapping(const std::string& process, const struct stat& file) {
-    FILE* maps = std::fopen((process + "/maps").c_str(), "r");
-    if (!maps) return false;
-    bool mapped = false;
-    char line[4096];
-    while (!mapped && std::fgets(line, sizeof line, maps)) {
-        unsigned major_id, minor_id;
-        unsigned long long inode;
-        // address perms offset major:minor inode [path]
-        if (std::sscanf(line, "%*s %*s %*s %x:%x %llu", &major_id, &minor_id, &inode) == 3) {
-            mapped = inode == file.st_ino && major_id == major(file.st_dev) && minor_id == minor(file.st_dev);
-        }
-    }
-    std::fclose(maps);
-    return mapped;
-}
-
-bool HeldByAnotherProcess(const struct stat& file) {
-    DIR* proc = opendir("/proc");
-    if (!proc) return false;
-    std::string self = std::to_string(getpid());
-    bool held = false;
-    while (!held) {
-        dirent* entry = readdir(proc);
-        if (!entry) break;
-        if (!IsProcessDirectory(entry->d_name) || self == entry->d_name) continue;
-        std::string process = std::string("/proc/") + entry->d_name;
-        held = HasOpenDescriptor(process, file) || HasMapping(process, file);
-    }
-    closedir(proc);
-    return held;
+    return HeldByAnotherProcess(file);
 }
 
 // Windows shows a file whose owner may not write as read-only, and will not open it for writing.
@@ -91,8 +39,8 @@ bool OpenFileView(const char* path, FileView* view) {
     if (stat(unixPath.c_str(), &st) != 0 || !IsWritableRegularFile(st)) return false;
     int fd = open(unixPath.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;
-    if (fstat(fd, &st) != 0 || !IsWritableRegularFile(st) || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        HeldByAnotherProcess(st)) {
+    if (fstat(fd, &st) != 0 || !IsWritableRegularFile(st) || OpenedElsewhere(fd, st) ||
+        flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         return false;
     }
