@@ -13,6 +13,8 @@ ensure_packages() {
 
 # What the Linux program, its tests and its benchmark need.
 NATIVE_PACKAGES=(g++ cmake ninja-build libgtest-dev libbenchmark-dev util-linux)
+# The sanitizer build and the fuzzers: clang and its runtime (libFuzzer among it).
+SANITIZER_PACKAGES=(clang libclang-rt-14-dev)
 # What the Windows builds and their tests need. Never wine32: this kernel runs no 32-bit Linux
 # programs, so the 64-bit build is the one run under wine64.
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 wine64 xvfb xdotool

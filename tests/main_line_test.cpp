@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +61,17 @@ Ran RunQuorvant(const Prefix& prefix, const std::string& input, const std::strin
     int status = std::system(command.c_str());
     std::vector<uint8_t> shown = ReadAll(prefix.dir.File("shown"));
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(shown.begin(), shown.end())};
+}
+
+// Runs a copy of the program as the unprivileged user nobody, in a prefix it may read throughout
+// and whose system.reg it may write (so that it finds the game).
+Ran RunAsNobody(const Prefix& prefix, const std::string& input, bool mayWriteRegistry = true) {
+    std::string program = prefix.dir.File("quorvant");
+    WriteAll(program, ReadAll(QUORVANT_BINARY));
+    chmod(program.c_str(), 0755);
+    chmod(prefix.dir.path().c_str(), 0755);
+    EXPECT_EQ(chown(prefix.dir.File("system.reg").c_str(), mayWriteRegistry ? 65534 : 0, 0), 0);
+    return RunQuorvant(prefix, input, program, "setpriv --reuid=65534 --regid=65534 --clear-groups");
 }
 
 // The boxes shown, in order, each the text between its caption and its buttons.
@@ -135,16 +148,64 @@ TEST(MainLineRuns, NoRecordShowsOnlyTheNotInstalledBox) {
     EXPECT_EQ(Boxes(ran.shown), std::vector<std::string>{kNotInstalled});
 }
 
-TEST(MainLineRuns, GameHeldOpenByAnotherProcessGivesNotFoundAndStaysUntouched) {
+// Faults a user meets: each gives the failure box, and the game stays exactly as it was.
+struct FaultCase {
+    const char* name;
+    // Makes the fault; what it returns holds the file for as long as the run lasts.
+    std::function<std::unique_ptr<OtherProcess>(Prefix&)> make;
+    bool asOtherUser;
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
+class MainLineFault : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(MainLineFault, ShowsNotFoundAndLeavesTheGameUntouched) {
+    if (GetParam().asOtherUser && geteuid() != 0) GTEST_SKIP() << "needs root to run the patcher as another user";
     Prefix prefix;
     std::vector<uint8_t> before = MakeGame(GameKind::BuildB).bytes;
     WriteAll(prefix.game, before);
-    OtherProcess game(prefix.game, OtherProcess::Hold::OpenDescriptor);
-    Ran ran = RunQuorvant(prefix, "\n");
+    std::unique_ptr<OtherProcess> holder = GetParam().make(prefix);
+    Ran ran = GetParam().asOtherUser ? RunAsNobody(prefix, "\n") : RunQuorvant(prefix, "\n");
     EXPECT_EQ(ran.exitCode, 0);
-    EXPECT_EQ(Boxes(ran.shown).back(), kNotFound);
-    EXPECT_EQ(ReadAll(prefix.game), before);
+    EXPECT_EQ(Boxes(ran.shown), (std::vector<std::string>{Confirm(kPath), kNotFound}));
+    struct stat st;
+    if (stat(prefix.game.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        EXPECT_EQ(ReadAll(prefix.game), before);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MainLineFault,
+    testing::Values(
+        FaultCase{"GameRunning",
+                  [](Prefix& p) { return std::make_unique<OtherProcess>(p.game, OtherProcess::Hold::OpenDescriptor); },
+                  false},
+        FaultCase{"GameMappedByAnotherProcess",
+                  [](Prefix& p) { return std::make_unique<OtherProcess>(p.game, OtherProcess::Hold::Mapping); }, false},
+        FaultCase{"LockedByAnotherPatcher",
+                  [](Prefix& p) { return std::make_unique<OtherProcess>(p.game, OtherProcess::Hold::Lock); }, false},
+        FaultCase{"ReadOnly",
+                  [](Prefix& p) {
+                      chmod(p.game.c_str(), 0444);
+                      return std::unique_ptr<OtherProcess>();
+                  },
+                  false},
+        FaultCase{"NoWritePermissionForThisUser", [](Prefix&) { return std::unique_ptr<OtherProcess>(); }, true},
+        FaultCase{"DirectoryWhereTheGameShouldBe",
+                  [](Prefix& p) {
+                      unlink(p.game.c_str());
+                      mkdir(p.game.c_str(), 0755);
+                      return std::unique_ptr<OtherProcess>();
+                  },
+                  false},
+        FaultCase{"Missing",
+                  [](Prefix& p) {
+                      unlink(p.game.c_str());
+                      return std::unique_ptr<OtherProcess>();
+                  },
+                  false}),
+    [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
 TEST(MainLineRuns, LongestReadablePathIsShownInFull) {
     // 254 characters of directory: with \rally.exe, a GamePath of 264 characters.
@@ -159,21 +220,14 @@ TEST(MainLineRuns, LongestReadablePathIsShownInFull) {
 
 TEST(MainLineRuns, UserWhoMayNotWriteTheMachineRegistryIsToldTheGameIsNotInstalled) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to run the patcher as another user";
-    // A copy of the program that the unprivileged user may run, in a prefix it may read throughout.
     Prefix prefix;
     WriteAll(prefix.game, MakeGame(GameKind::BuildB).bytes);
-    std::string program = prefix.dir.File("quorvant");
-    WriteAll(program, ReadAll(QUORVANT_BINARY));
-    chmod(program.c_str(), 0755);
-    chmod(prefix.dir.path().c_str(), 0755);
-    std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
-    Ran ran = RunQuorvant(prefix, "\n", program, asNobody);
+    Ran ran = RunAsNobody(prefix, "\n", false);
     EXPECT_EQ(ran.exitCode, 0);
     EXPECT_EQ(Boxes(ran.shown), std::vector<std::string>{kNotInstalled});
 
     // The same user, once it may write system.reg, is asked to confirm.
-    ASSERT_EQ(chown(prefix.dir.File("system.reg").c_str(), 65534, 65534), 0);
-    ran = RunQuorvant(prefix, "cancel\n", program, asNobody);
+    ran = RunAsNobody(prefix, "cancel\n");
     EXPECT_EQ(Boxes(ran.shown), std::vector<std::string>{Confirm(kPath)});
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,6 +58,7 @@ OtherProcess::OtherProcess(const std::string& path, Hold hold) {
         close(ready[0]);
         int fd = open(path.c_str(), O_RDWR);
         if (fd < 0) _exit(1);
+        if (hold == Hold::Lock && flock(fd, LOCK_EX) != 0) _exit(1);  // as another patcher would
         if (hold == Hold::Mapping) {
             // Mapped, then the descriptor closed: only /proc/PID/maps still shows the file.
             if (mmap(nullptr, 1, PROT_READ, MAP_SHARED, fd, 0) == MAP_FAILED) _exit(1);

@@ -31,7 +31,7 @@ std::vector<size_t> DifferingOffsets(const std::vector<uint8_t>& a, const std::v
 // A second process that holds path the way another program would, until the object goes away.
 class OtherProcess {
 public:
-    enum class Hold { OpenDescriptor, Mapping };
+    enum class Hold { OpenDescriptor, Mapping, Lock };
     OtherProcess(const std::string& path, Hold hold);
     ~OtherProcess();
     OtherProcess(const OtherProcess&) = delete;
