@@ -219,7 +219,7 @@ bool FindRegistryValue(const std::string& lines, const std::string& name, std::s
         if (i >= line.size() || line[i] != '=' || !SameName(valueName, name)) continue;
         std::string value = line.substr(i + 1);
         // A hex list goes on over the following lines while a line ends in a backslash.
-        while (StartsWith(value, 0, "hex") && !value.empty() && value.back() == '\\' && at < lines.size()) {
+        while (StartsWith(value, 0, "hex") && value.back() == '\\' && at < lines.size()) {
             value.pop_back();
             std::string more = NextLine(lines, &at);
             size_t first = more.find_first_not_of(" \t");
