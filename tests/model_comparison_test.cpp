@@ -10,16 +10,6 @@
 
 namespace {
 
-struct Block {
-    const uint8_t* bytes;
-    size_t length;
-};
-
-const Block kBlocks[] = {
-    {PalettePatternA, 39}, {PalettePatternB, 39}, {PaletteReplacement, 39},
-    {PlatformPattern, 26}, {PlatformReplacement, 26},
-};
-
 // A file built from the blocks' own bytes as often as from any byte, so that near misses abound.
 std::vector<uint8_t> GenerateFile(std::mt19937& random) {
     std::uniform_int_distribution<int> percent(0, 99);
@@ -31,13 +21,13 @@ std::vector<uint8_t> GenerateFile(std::mt19937& random) {
     else size = 200 + random() % 5000;
     std::vector<uint8_t> bytes(size);
     for (uint8_t& b : bytes) {
-        const Block& source = kBlocks[random() % 5];
+        const CatalogueBlock& source = kCatalogueBlocks[random() % 5];
         b = percent(random) < 50 ? source.bytes[random() % source.length] : static_cast<uint8_t>(random());
     }
     size_t plants = random() % 5;
     size_t previous = 0;
     for (size_t i = 0; i < plants && size > 0; ++i) {
-        const Block& block = kBlocks[random() % 5];
+        const CatalogueBlock& block = kCatalogueBlocks[random() % 5];
         size_t length = block.length;
         int where = percent(random);
         if (where < 15) {  // only a leading part, at the very end

@@ -2,6 +2,12 @@
 
 #include <algorithm>
 
+const CatalogueBlock kCatalogueBlocks[5] = {
+    {PalettePatternA, sizeof PalettePatternA},       {PalettePatternB, sizeof PalettePatternB},
+    {PaletteReplacement, sizeof PaletteReplacement}, {PlatformPattern, sizeof PlatformPattern},
+    {PlatformReplacement, sizeof PlatformReplacement},
+};
+
 namespace {
 
 bool ReplaceFirst(std::vector<uint8_t>& bytes, const uint8_t* pattern, const uint8_t* replacement, size_t length) {

@@ -16,13 +16,6 @@ namespace {
 
 constexpr size_t kLargestFile = 16 * 1024;
 
-struct Block {
-    const uint8_t* bytes;
-    size_t length;
-};
-const Block kPlantable[] = {{PalettePatternA, 39}, {PalettePatternB, 39}, {PaletteReplacement, 39},
-                            {PlatformPattern, 26}, {PlatformReplacement, 26}};
-
 std::string GamePath() {
     static std::string path = [] {
         char pattern[] = "/tmp/quorvant-fuzz-XXXXXX";
@@ -83,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < kPlan) return 0;
     std::vector<uint8_t> before(data + kPlan, data + std::min(size, kPlan + kLargestFile));
     for (size_t i = 0; i < 5; ++i) {
-        const Block& block = kPlantable[i];
+        const CatalogueBlock& block = kCatalogueBlocks[i];
         if (!(data[0] & (1 << i)) || before.size() < block.length) continue;
         size_t at = (data[1 + 2 * i] | data[2 + 2 * i] << 8) % (before.size() - block.length + 1);
         if (data[0] & 0x80) at = before.size() - block.length;  // at the very end

@@ -189,6 +189,15 @@ class Expect:
         return problems
 
 
+def confirmed_run(path, attempts, outcome, opens=True):
+    """The calls of a run confirmed with OK: the lookup, the confirmation, attempts PatchFile calls on
+    path, the outcome's box and the exit."""
+    expect = Expect().lookup(True).box(confirm_text(path), CONFIRM_STYLE, IDOK)
+    for _ in range(attempts):
+        expect.patch_file(path, opens)
+    return expect.box(outcome, STYLE[outcome], IDOK).exit()
+
+
 # --- The harness --------------------------------------------------------------------------------
 
 class Harness:
@@ -312,7 +321,8 @@ class Harness:
         self.set_record(None)
         before = self.install_game("build-b")
         calls = self.run("not-installed", [["Return"]], ["not-installed"])
-        self.judge("not-installed", calls, Expect().lookup(None).box(NOT_INSTALLED, 0x10, IDOK).exit())
+        expect = Expect().lookup(None).box(NOT_INSTALLED, STYLE[NOT_INSTALLED], IDOK).exit()
+        self.judge("not-installed", calls, expect)
         self.same("not-installed", before)
 
         self.set_record(GAME_DIRECTORY)
@@ -325,28 +335,20 @@ class Harness:
             scenario = "ok-" + kind
             before = self.install_game(kind)
             calls = self.run(scenario, [["Return"], ["Return"]], [None, "applied"])
-            expect = Expect().lookup(True).box(confirm, CONFIRM_STYLE, IDOK)
-            for _ in range(opens):
-                expect.patch_file(game_path)
-            self.judge(scenario, calls, expect.box(APPLIED, 0x40, IDOK).exit())
+            self.judge(scenario, calls, confirmed_run(game_path, opens, APPLIED))
             changed = sum(a != b for a, b in zip(before, self.game_bytes()))
             self.expect_equal(scenario, "bytes changed", changed, 33 if kind == "build-a" else 49)
 
             scenario = "again-" + kind
             patched = self.game_bytes()
             calls = self.run(scenario, [["Return"], ["Return"]], [None, "already-applied"])
-            expect = Expect().lookup(True).box(confirm, CONFIRM_STYLE, IDOK)
-            for _ in range(3):  # pattern A, pattern B, the probe
-                expect.patch_file(game_path)
-            self.judge(scenario, calls, expect.box(ALREADY, 0x30, IDOK).exit())
+            # Pattern A, pattern B, the probe.
+            self.judge(scenario, calls, confirmed_run(game_path, 3, ALREADY))
             self.same(scenario, patched)
 
         before = self.install_game("no-blocks")
         calls = self.run("no-blocks", [["Return"], ["Return"]], [None, "not-found"])
-        expect = Expect().lookup(True).box(confirm, CONFIRM_STYLE, IDOK)
-        for _ in range(3):
-            expect.patch_file(game_path)
-        self.judge("no-blocks", calls, expect.box(NOT_FOUND, 0x10, IDOK).exit())
+        self.judge("no-blocks", calls, confirmed_run(game_path, 3, NOT_FOUND))
         self.same("no-blocks", before)
 
         # The game running: another Windows process holds rally.exe with share mode 0.
@@ -372,20 +374,15 @@ class Harness:
         calls = self.run("game-running", [["Return"], ["Return"]])
         open(stop, "w").close()
         holder.wait(timeout=60)
-        expect = Expect().lookup(True).box(confirm, CONFIRM_STYLE, IDOK)
-        for _ in range(3):  # pattern A, pattern B, the probe: each open refused
-            expect.patch_file(game_path, opens=False)
-        self.judge("game-running", calls, expect.box(NOT_FOUND, 0x10, IDOK).exit())
+        # Pattern A, pattern B, the probe: each open refused.
+        self.judge("game-running", calls, confirmed_run(game_path, 3, NOT_FOUND, opens=False))
         self.same("game-running", before)
 
         # The longest directory read in full: 254 characters, a GamePath of 264.
         directory = "C:\\" + "r" * 249 + "\\x"
         self.set_record(directory)
         calls = self.run("longest-path", [["Return"], ["Return"]], ["longest-path"])
-        expect = Expect().lookup(True).box(confirm_text(directory + "\\rally.exe"), CONFIRM_STYLE, IDOK)
-        for _ in range(3):
-            expect.patch_file(directory + "\\rally.exe", opens=False)
-        self.judge("longest-path", calls, expect.box(NOT_FOUND, 0x10, IDOK).exit())
+        self.judge("longest-path", calls, confirmed_run(directory + "\\rally.exe", 3, NOT_FOUND, opens=False))
 
     def same(self, scenario, before):
         if self.game_bytes() != before:
