@@ -24,6 +24,13 @@ os="$(field MajorOSystemVersion).$(field MinorOSystemVersion)"
 subsystem="$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)"
 awk -v a="$os" -v b="$subsystem" 'BEGIN { exit !(a + 0 <= 5.0 && b + 0 <= 5.0) }'
 check "OS and subsystem versions 5.0 or lower" $? "OS $os, subsystem $subsystem"
+image="$(field MajorImageVersion).$(field MinorImageVersion)"
+[ "$image" = 1.1 ]
+check "image version 1.1, as VERSIONINFO says" $? "image $image"
+pe=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
+stamp=$(od -An -tu4 -j$((pe + 8)) -N4 "$exe" | tr -d ' ')
+[ "$stamp" = 0 ]
+check "no time stamp in the header" $? "TimeDateStamp $stamp"
 
 # The import table: DLL!function, one a line, sorted.
 imports=$(awk '/DLL Name:/ { dll = toupper($3); sub(/\.DLL$/, "", dll) }
