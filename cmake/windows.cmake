@@ -13,7 +13,6 @@ set(WINDOWS_COMPILE_OPTIONS
     -Wall -Wextra -Werror)
 set(WINDOWS_LINK_OPTIONS
     -nostdlib -nostartfiles -s
-    -Wl,--entry=${QUORVANT_ENTRY}
     -Wl,--subsystem,windows:4.0
     -Wl,--major-os-version,4 -Wl,--minor-os-version,0
     # No time stamp: the same sources give the same bytes, so anyone can check a download against them.
@@ -31,7 +30,7 @@ add_executable(quorvant WIN32
     resources/quorvant.rc)
 target_include_directories(quorvant PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(quorvant PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WINDOWS_COMPILE_OPTIONS} -ffunction-sections -fdata-sections>)
-target_link_options(quorvant PRIVATE ${WINDOWS_LINK_OPTIONS})
+target_link_options(quorvant PRIVATE ${WINDOWS_LINK_OPTIONS} -Wl,--entry=${QUORVANT_ENTRY})
 target_link_libraries(quorvant PRIVATE advapi32 kernel32 user32)
 # The image version in the PE header is the program's, 1.1 as VERSIONINFO has it. CMake's link rule
 # takes it from the target's VERSION, which would also rename the file; the rule is given ours.
@@ -50,6 +49,21 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_test(NAME release_binary
            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/windows/check_release.sh $<TARGET_FILE:quorvant>
                    ${CMAKE_BINARY_DIR}/release-check)
+  # The stand-in game in its two builds, holding the game's routines, and the release run with it
+  # on an emulated Pentium under a model of Windows 2000 (and of Windows 98).
+  foreach(build a b)
+    add_executable(standin_${build} WIN32 tests/emulator/standin.cpp)
+    target_compile_options(standin_${build} PRIVATE ${WINDOWS_COMPILE_OPTIONS})
+    target_compile_definitions(standin_${build} PRIVATE STANDIN_BUILD_B=$<STREQUAL:${build},b>)
+    target_link_options(standin_${build} PRIVATE ${WINDOWS_LINK_OPTIONS} -Wl,--entry=_StandInEntry)
+    target_link_libraries(standin_${build} PRIVATE kernel32)
+  endforeach()
+  add_test(NAME release_emulated
+           COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/emulator/release_test.py
+                   --release $<TARGET_FILE:quorvant> --standin-a $<TARGET_FILE:standin_a>
+                   --standin-b $<TARGET_FILE:standin_b> --make-game ${CMAKE_SOURCE_DIR}/build/native/make_game
+                   --source ${CMAKE_SOURCE_DIR} --work ${CMAKE_BINARY_DIR}/emulated)
+  set_tests_properties(release_emulated PROPERTIES LABELS release TIMEOUT 1200)
   # The zip a Windows user downloads.
   add_test(NAME release_zip
            COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/windows/release_zip_test.py ${CMAKE_SOURCE_DIR}

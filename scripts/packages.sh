@@ -19,3 +19,5 @@ SANITIZER_PACKAGES=(clang libclang-rt-14-dev)
 # programs, so the 64-bit build is the one run under wine64.
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 wine64 xvfb xdotool
                   icoutils imagemagick python3)
+# The release executed on an emulated Pentium: unicorn, capstone, and a C compiler for its hooks.
+EMULATOR_PACKAGES=(python3-unicorn python3-capstone gcc)
