@@ -29,6 +29,9 @@ add_executable(quorvant WIN32
     platform/win32/runtime.cpp
     resources/quorvant.rc)
 target_include_directories(quorvant PRIVATE ${CMAKE_SOURCE_DIR})
+# The scan runs millions of times a run: optimised for speed (a rotated loop of five instructions an
+# offset on the Pentium), where everything else is optimised for size.
+set_source_files_properties(engine/file_patcher.cpp TARGET_DIRECTORY quorvant PROPERTIES COMPILE_OPTIONS -O2)
 target_compile_options(quorvant PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WINDOWS_COMPILE_OPTIONS} -ffunction-sections -fdata-sections>)
 target_link_options(quorvant PRIVATE ${WINDOWS_LINK_OPTIONS} -Wl,--entry=${QUORVANT_ENTRY})
 target_link_libraries(quorvant PRIVATE advapi32 kernel32 user32)

@@ -49,8 +49,26 @@ bool FindFirstMatch(const uint8_t* bytes, uint32_t size, const uint8_t* pattern,
         }
     }
 #endif
-    // One offset at a time (the Pentium's whole scan). Ends on p == last rather than p > last,
-    // which a last of 0xFFFFFFFF could never reach.
+    // One offset at a time (the Pentium's whole scan). The pattern's first word is compared right
+    // here, and only an offset whose first word matches goes on to SameBytes: on the Pentium a call
+    // at every offset would cost several times the comparison itself. The word at an offset up to
+    // last ends at or before the file's last byte, since length is at least 4.
+    if (length >= 4 && p <= last) {
+        uint32_t head;
+        __builtin_memcpy(&head, pattern, 4);
+        const uint8_t* stop = bytes + last + 1;  // at most bytes + size
+        for (const uint8_t* at = bytes + p; at != stop; ++at) {
+            uint32_t word;
+            __builtin_memcpy(&word, at, 4);
+            if (word == head && SameBytes(at, pattern, length)) {
+                *offset = static_cast<uint32_t>(at - bytes);
+                return true;
+            }
+        }
+        return false;
+    }
+    // Patterns shorter than a word. Ends on p == last rather than p > last, which a last of
+    // 0xFFFFFFFF could never reach.
     for (;; ++p) {
         if (p > last) return false;
         if (SameBytes(bytes + p, pattern, length)) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -44,6 +45,34 @@ struct ScanCase {
 };
 
 void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.name; }
+
+// The scan against std::search over every small range and every place of the pattern, with
+// decoys that share the pattern's first word (or all but its last byte) before it: patterns shorter
+// than a word, exactly a word, and longer, on both the word-first path and the byte path.
+TEST(FindFirstMatch, AgreesWithSearchForEveryRangeAndPlace) {
+    for (uint32_t length : {1u, 2u, 3u, 4u, 5u, 8u, 39u}) {
+        std::string pattern;
+        for (uint32_t i = 0; i < length; ++i) pattern += static_cast<char>('A' + i);
+        std::string decoy = pattern.substr(0, length > 4 ? length - 1 : length / 2) + "#";
+        for (uint32_t size = 0; size <= 2 * length + 40; ++size) {
+            for (uint32_t place = 0; place <= size + 1; ++place) {
+                std::string range(size, '.');
+                for (uint32_t at = 0; at + decoy.size() <= size && at + decoy.size() <= place; at += decoy.size() + 3) {
+                    range.replace(at, decoy.size(), decoy);
+                }
+                if (place + length <= size) range.replace(place, length, pattern);
+                auto expected = std::search(range.begin(), range.end(), pattern.begin(), pattern.end());
+                uint32_t offset = 0xFFFFFFFF;
+                bool found = FindFirstMatch(reinterpret_cast<const uint8_t*>(range.data()), size,
+                                            reinterpret_cast<const uint8_t*>(pattern.data()), length, &offset);
+                ASSERT_EQ(found, expected != range.end()) << length << "/" << size << "/" << place;
+                if (found) {
+                    ASSERT_EQ(offset, static_cast<uint32_t>(expected - range.begin()));
+                }
+            }
+        }
+    }
+}
 
 class PatchFileScan : public testing::TestWithParam<ScanCase> {};
 
