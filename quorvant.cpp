@@ -7,15 +7,29 @@
 #include "platform/message_box.h"
 #include "platform/process.h"
 
+namespace {
+
+RunEnd EndOf(PatchOutcome outcome) {
+    switch (outcome) {
+        case PatchOutcome::Applied: return RunEnd::Applied;
+        case PatchOutcome::AlreadyApplied: return RunEnd::AlreadyApplied;
+        case PatchOutcome::NotFound: break;
+    }
+    return RunEnd::NotFound;
+}
+
+}  // namespace
+
 void RunQuorvant() {
     GamePath path = FindGameExecutable();
     if (path.text[0] == '\0') {
         ShowMessageBox(NotInstalledBox.text, Caption, NotInstalledBox.style);
-        ExitProgram(0);
+        ExitProgram(RunEnd::NotInstalled);
     }
     ConfirmText confirm = ComposeConfirmText(path.text);
-    if (!ShowMessageBox(confirm.text, Caption, kConfirmStyle)) ExitProgram(0);
-    BoxText outcome = OutcomeBox(RunPatchRecipe(path.text));
-    ShowMessageBox(outcome.text, Caption, outcome.style);
-    ExitProgram(0);
+    if (!ShowMessageBox(confirm.text, Caption, kConfirmStyle)) ExitProgram(RunEnd::Cancelled);
+    PatchOutcome outcome = RunPatchRecipe(path.text);
+    BoxText box = OutcomeBox(outcome);
+    ShowMessageBox(box.text, Caption, box.style);
+    ExitProgram(EndOf(outcome));
 }

@@ -86,6 +86,8 @@ bool PatchFile(const char* path, const uint8_t* pattern, const uint8_t* replacem
     bool found = FindFirstMatch(view.bytes, view.size, pattern, length, &offset);
     if (found) {
         for (uint32_t i = 0; i < length; ++i) view.bytes[offset + i] = replacement[i];
+        view.writtenAt = offset;
+        view.writtenLength = length;
     }
     CloseFileView(&view);
     return found;

@@ -10,6 +10,8 @@ struct FileView {
     uint32_t size;    // its length in bytes, at least 1
     intptr_t file;    // the back end's own handles, released by CloseFileView
     intptr_t mapping;
+    uint32_t writtenAt;      // the bytes the caller wrote through the view, if any: OpenFileView
+    uint32_t writtenLength;  // sets none, the caller notes what it wrote before closing
 };
 
 // Opens an existing file for reading and writing while no other opener is admitted, and maps all of
@@ -17,5 +19,5 @@ struct FileView {
 bool OpenFileView(const char* path, FileView* view);
 
 // Releases the view, the mapping and the file, in that order; writes made through the view are on
-// the file afterwards.
+// the file afterwards (where the back end must flush them, it flushes the bytes noted as written).
 void CloseFileView(FileView* view);

@@ -35,6 +35,30 @@ std::string HexList(const std::string& bytes) {
 
 std::string Record(const std::string& value) { return kHeader + std::string(kKey32) + "\"HDPath\"=" + value + "\n"; }
 
+// The key where Wine keeps the prefix's ANSI code page, in which a 32-bit program reads strings.
+std::string WithCodePage(const std::string& registry, const char* acp) {
+    return registry + "\n[System\\\\CurrentControlSet\\\\Control\\\\Nls\\\\CodePage] 1733900000\n\"ACP\"=\"" + acp +
+           "\"\n\"OEMCP\"=\"437\"\n";
+}
+
+// Text as Wine writes it in system.reg: every character beyond ASCII as \xNNNN.
+std::string WineEscaped(const std::u16string& text) {
+    std::string escaped;
+    char unit[8];
+    for (char16_t c : text) {
+        if (c < 0x80) {
+            escaped += c == '\\' ? "\\\\" : std::string(1, static_cast<char>(c));
+            continue;
+        }
+        std::snprintf(unit, sizeof unit, "\\x%04x", static_cast<unsigned>(c));
+        escaped += unit;
+    }
+    return escaped;
+}
+
+// 237 characters, 28 of them umlauts: 238 bytes with the NUL in code page 1252, but 266 in UTF-8.
+const std::u16string kUmlauts = u"C:\\Spiele\\" + std::u16string(28, u'\u00fc') + std::u16string(237 - 10 - 28, u'r');
+
 const std::string k254(254, 'd');
 const std::string k255(255, 'e');
 
@@ -75,8 +99,23 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"ExpandableStringStaysUnexpanded", Record("str(2):\"%ProgramFiles%\\\\Rally\""),
                    "%ProgramFiles%\\Rally\\rally.exe"},
         LookupCase{"Dword", Record("dword:00000041"), "A\\rally.exe"},
+        // Strings come in the prefix's ANSI code page (1252 where system.reg names none), as the
+        // release reads them there; the limit of 255 bytes counts those bytes.
         LookupCase{"EscapesAsWineWritesThem", Record("\"C:\\\\Spiele\\\\Rall\\x00fce \\\"GT\\\"\""),
-                   "C:\\Spiele\\Rall\xC3\xBC" "e \"GT\"\\rally.exe"},
+                   "C:\\Spiele\\Rall\xFC" "e \"GT\"\\rally.exe"},
+        LookupCase{"CodePage1252Named", WithCodePage(Record("\"" + WineEscaped(u"C:\\Jeux\\Édition") + "\""), "1252"),
+                   "C:\\Jeux\\\xC9" "dition\\rally.exe"},
+        LookupCase{"CodePage1250", WithCodePage(Record("\"" + WineEscaped(u"C:\\Hry\\Závod Č") + "\""), "1250"),
+                   "C:\\Hry\\Z\xE1vod \xC8\\rally.exe"},
+        LookupCase{"CodePage932WithABackslashAsTrailByte",
+                   WithCodePage(Record("\"" + WineEscaped(u"C:\\ゲーム\\ソ") + "\""), "932"),
+                   "C:\\\x83\x51\x81\x5B\x83\x80\\\x83\x5C\\rally.exe"},
+        LookupCase{"LettersOutsideTheCodePage", Record("\"" + WineEscaped(u"C:\\Игры\\Rally") + "\""),
+                   "C:\\????\\Rally\\rally.exe"},
+        LookupCase{"ManyUmlautsWithinTheLimitInTheCodePage", Record("\"" + WineEscaped(kUmlauts) + "\""),
+                   "C:\\Spiele\\" + std::string(28, '\xFC') + std::string(237 - 10 - 28, 'r') + "\\rally.exe"},
+        LookupCase{"UmlautsPastTheLimit", Record("\"" + WineEscaped(u"C:\\" + std::u16string(252, u'\u00e4')) + "\""),
+                   ""},
         LookupCase{"NamesInAnotherCase",
                    kHeader + std::string("[SOFTWARE\\\\halcyra\\\\RALLY\\\\1.00] 1\n\"hdpath\"=\"C:\\\\R\"\n"),
                    "C:\\R\\rally.exe"},

@@ -35,7 +35,9 @@ struct Prefix {
     TempDir dir;
     std::string game;
 
-    explicit Prefix(const std::string& installDirectory = "C:\\\\Games\\\\Rally") {
+    // installDirectory is HDPath as system.reg escapes it; acp, where given, the ANSI code page
+    // that Wine keeps there too.
+    explicit Prefix(const std::string& installDirectory = "C:\\\\Games\\\\Rally", const char* acp = nullptr) {
         mkdir((dir.path() + "/drive_c").c_str(), 0755);
         mkdir((dir.path() + "/drive_c/Games").c_str(), 0755);
         mkdir((dir.path() + "/drive_c/Games/Rally").c_str(), 0755);
@@ -43,26 +45,33 @@ struct Prefix {
         EXPECT_EQ(symlink("../drive_c", (dir.path() + "/dosdevices/c:").c_str()), 0);
         game = dir.path() + "/drive_c/Games/Rally/rally.exe";
         if (installDirectory.empty()) return;
-        WriteAll(dir.File("system.reg"), Bytes("WINE REGISTRY Version 2\n#arch=win64\n\n"
-                                               "[Software\\\\Wow6432Node\\\\Halcyra\\\\Rally\\\\1.00] 1\n"
-                                               "\"HDPath\"=\"" + installDirectory + "\"\n"));
+        std::string registry = "WINE REGISTRY Version 2\n#arch=win64\n\n"
+                               "[Software\\\\Wow6432Node\\\\Halcyra\\\\Rally\\\\1.00] 1\n"
+                               "\"HDPath\"=\"" + installDirectory + "\"\n";
+        if (acp) registry += "\n[System\\\\CurrentControlSet\\\\Control\\\\Nls\\\\CodePage] 1\n\"ACP\"=\"" + std::string(acp) + "\"\n";
+        WriteAll(dir.File("system.reg"), Bytes(registry));
     }
 };
 
 struct Ran {
     int exitCode;
-    std::string shown;
+    std::string shown;   // standard output
+    std::string errors;  // standard error
 };
 
-// Runs the program with input on its standard input; runAs, if given, goes before it (setpriv).
+// Runs the program with input on its standard input; runAs, if given, goes before it (setpriv),
+// and so do the variables of environment ("LC_ALL=C "); arguments follow its name.
 Ran RunQuorvant(const Prefix& prefix, const std::string& input, const std::string& program = QUORVANT_BINARY,
-                const std::string& runAs = "") {
+                const std::string& runAs = "", const std::string& arguments = "", const std::string& environment = "") {
     WriteAll(prefix.dir.File("input"), Bytes(input));
-    std::string command = "WINEPREFIX='" + prefix.dir.path() + "' " + runAs + " '" + program + "' <'" +
-                          prefix.dir.File("input") + "' >'" + prefix.dir.File("shown") + "' 2>&1";
+    std::string command = "WINEPREFIX='" + prefix.dir.path() + "' " + environment + runAs + " '" + program + "' " +
+                          arguments + " <'" + prefix.dir.File("input") + "' >'" + prefix.dir.File("shown") + "' 2>'" +
+                          prefix.dir.File("errors") + "'";
     int status = std::system(command.c_str());
     std::vector<uint8_t> shown = ReadAll(prefix.dir.File("shown"));
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(shown.begin(), shown.end())};
+    std::vector<uint8_t> errors = ReadAll(prefix.dir.File("errors"));
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(shown.begin(), shown.end()),
+            std::string(errors.begin(), errors.end())};
 }
 
 // Runs a copy of the program as the unprivileged user nobody, in a prefix it may read throughout
@@ -223,6 +232,129 @@ TEST(MainLineRuns, UserWhoMayNotWriteTheMachineRegistryIsToldTheGameIsNotInstall
     // The same user, once it may write system.reg, is asked to confirm.
     ran = RunAsNobody(prefix, "cancel\n");
     EXPECT_EQ(Boxes(ran.shown), std::vector<std::string>{kConfirm});
+}
+
+// Paths beyond ASCII: HDPath as Wine escapes it, read in the prefix's ANSI code page as the release
+// reads it, found on disk in UTF-8 whatever the case of its letters, and shown in the terminal's
+// character set.
+struct NonAsciiCase {
+    const char* name;
+    std::string hdpath;     // as system.reg holds it
+    const char* acp;        // the prefix's ANSI code page; none: 1252
+    std::string disk;       // the game's folder under drive_c, in UTF-8
+    const char* locale;     // LC_ALL of the run
+    std::string shownPath;  // GamePath as the terminal shows it
+    const char* outcome;
+};
+
+void PrintTo(const NonAsciiCase& c, std::ostream* os) { *os << c.name; }
+
+class MainLineNonAscii : public testing::TestWithParam<NonAsciiCase> {};
+
+TEST_P(MainLineNonAscii, FindsTheGameAsTheReleaseDoesUnderWine) {
+    const NonAsciiCase& c = GetParam();
+    Prefix prefix(c.hdpath, c.acp);
+    std::string folder = prefix.dir.path() + "/drive_c/" + c.disk;
+    ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
+    std::vector<uint8_t> before = MakeGame(GameKind::BuildA).bytes;
+    WriteAll(folder + "/rally.exe", before);
+    Ran ran = RunQuorvant(prefix, "\n", QUORVANT_BINARY, "", "", std::string("LC_ALL=") + c.locale + " ");
+    EXPECT_EQ(ran.exitCode, 0);
+    EXPECT_EQ(Boxes(ran.shown), (std::vector<std::string>{Confirm(c.shownPath), c.outcome})) << ran.shown;
+    EXPECT_EQ(ReadAll(folder + "/rally.exe") != before, c.outcome == std::string(kApplied));
+}
+
+// 237 characters, 28 of them umlauts: 238 bytes in code page 1252 with the NUL, 266 in UTF-8.
+const std::string kUmlautFolder = std::string("Spiele/") + [] {
+    std::string name;
+    for (int i = 0; i < 28; ++i) name += "\xC3\xBC";
+    return name + std::string(237 - 10 - 28, 'r');
+}();
+const std::string kUmlautPath = [] {
+    std::string escaped = "C:\\\\Spiele\\\\";
+    for (int i = 0; i < 28; ++i) escaped += "\\x00fc";
+    return escaped + std::string(237 - 10 - 28, 'r');
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MainLineNonAscii,
+    testing::Values(
+        NonAsciiCase{"LetterInAnotherCaseOnDisk", "C:\\\\Games\\\\Velmora \\x00c9dition", nullptr,
+                     "Games/Velmora \xC3\xA9" "dition", "C.UTF-8",
+                     "C:\\Games\\Velmora \xC3\x89" "dition\\rally.exe", kApplied},
+        NonAsciiCase{"CodePage1250", "C:\\\\Hry\\\\Z\\x00e1vod \\x010c", "1250", "HRY/z\xC3\xA1vod \xC4\x8D",
+                     "C.UTF-8", "C:\\Hry\\Z\xC3\xA1vod \xC4\x8C\\rally.exe", kApplied},
+        NonAsciiCase{"CodePage932BackslashTrailByte", "C:\\\\\\x30bd\\x30d5\\x30c8", "932",
+                     "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88", "C.UTF-8",
+                     "C:\\\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88\\rally.exe", kApplied},
+        NonAsciiCase{"ManyUmlautsWithinTheLimit", kUmlautPath, nullptr, kUmlautFolder, "C.UTF-8",
+                     "C:\\" + std::string(kUmlautFolder).replace(6, 1, "\\") + "\\rally.exe", kApplied},
+        NonAsciiCase{"LettersOutsideTheCodePage", "C:\\\\\\x0418\\x0433\\x0440\\x0430", nullptr,
+                     "\xD0\x98\xD0\xB3\xD1\x80\xD0\xB0", "C.UTF-8", "C:\\????\\rally.exe", kNotFound},
+        NonAsciiCase{"TerminalWithoutTheLetter", "C:\\\\Games\\\\Velmora \\x00c9dition", nullptr,
+                     "Games/Velmora \xC3\x89" "dition", "C", "C:\\Games\\Velmora ?dition\\rally.exe", kApplied}),
+    [](const testing::TestParamInfo<NonAsciiCase>& info) { return info.param.name; });
+
+// The command line: the plain run is the Windows program's; the options are for people and scripts.
+struct OptionCase {
+    const char* name;
+    std::string arguments;
+    GameKind kind;
+    bool installed;
+    int exitCode;
+    std::vector<std::string> boxes;
+    std::string shownStart;   // what standard output starts with, when no box is shown
+    std::string errorsStart;  // what standard error starts with
+    bool changed;
+};
+
+void PrintTo(const OptionCase& c, std::ostream* os) { *os << c.name; }
+
+class CommandLine : public testing::TestWithParam<OptionCase> {};
+
+TEST_P(CommandLine, AnswersWithItsOutputAndStatus) {
+    const OptionCase& c = GetParam();
+    Prefix prefix(c.installed ? "C:\\\\Games\\\\Rally" : "");
+    std::vector<uint8_t> before = MakeGame(c.kind).bytes;
+    WriteAll(prefix.game, before);
+    std::vector<uint8_t> registryBefore = c.installed ? ReadAll(prefix.dir.File("system.reg")) : std::vector<uint8_t>();
+    Ran ran = RunQuorvant(prefix, "cancel\n", QUORVANT_BINARY, "", c.arguments);
+    EXPECT_EQ(ran.exitCode, c.exitCode);
+    EXPECT_EQ(Boxes(ran.shown), c.boxes) << ran.shown;
+    EXPECT_EQ(ran.shown.substr(0, c.shownStart.size()), c.shownStart);
+    EXPECT_EQ(ran.errors.substr(0, c.errorsStart.size()), c.errorsStart);
+    if (!c.errorsStart.empty()) {
+        EXPECT_EQ(ran.shown, "");
+    }
+    EXPECT_EQ(ReadAll(prefix.game) != before, c.changed);
+    if (c.installed) {
+        EXPECT_EQ(ReadAll(prefix.dir.File("system.reg")), registryBefore);
+    }
+}
+
+const std::string kUsage = "Usage: quorvant [--yes | --help | --version]\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLine,
+    testing::Values(
+        OptionCase{"PlainRunExitsWithZeroWhateverHappened", "", GameKind::NoBlocks, true, 0, {kConfirm}, "", "", false},
+        OptionCase{"Help", "--help", GameKind::BuildA, true, 0, {}, kUsage, "", false},
+        OptionCase{"Version", "--version", GameKind::BuildA, true, 0, {}, "quorvant 1.1\n", "", false},
+        OptionCase{"YesApplies", "--yes", GameKind::BuildB, true, 0, {kConfirm, kApplied}, "", "", true},
+        OptionCase{"YesAlreadyApplied", "--yes", GameKind::PatchedA, true, 0, {kConfirm, kAlready}, "", "", false},
+        OptionCase{"YesNotFound", "--yes", GameKind::NoBlocks, true, 1, {kConfirm, kNotFound}, "", "", false},
+        OptionCase{"YesNotInstalled", "--yes", GameKind::BuildA, false, 2, {kNotInstalled}, "", "", false},
+        OptionCase{"UnknownOption", "--force", GameKind::BuildA, true, 64, {}, "", kUsage, false},
+        OptionCase{"UnknownOptionAfterYes", "--yes --force", GameKind::BuildA, true, 64, {}, "", kUsage, false},
+        OptionCase{"Operand", "rally.exe", GameKind::BuildA, true, 64, {}, "", kUsage, false}),
+    [](const testing::TestParamInfo<OptionCase>& info) { return info.param.name; });
+
+TEST(CommandLineHelp, SaysWhatTheProgramDoesWhereItLooksAndHowToAnswer) {
+    Prefix prefix("");
+    std::string help = RunQuorvant(prefix, "", QUORVANT_BINARY, "", "--help").shown;
+    for (const char* needed : {"Windows 2000", "rally.exe", "WINEPREFIX", "~/.wine", "--yes", "cancel", "exit status"}) {
+        EXPECT_NE(help.find(needed), std::string::npos) << needed;
+    }
 }
 
 }  // namespace

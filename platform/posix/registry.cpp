@@ -7,37 +7,23 @@
 //   "HDPath"="C:\\Games\\Rally"
 //
 // Names and strings are escaped as C strings are, with \xNNNN for UTF-16 units beyond ASCII. The
-// whole file is read on opening the key; a query parses the key's own lines.
+// whole file is read on opening the key; a query parses the key's own lines, and gives a string in
+// the prefix's ANSI code page, as RegQueryValueExA gives it to the release there.
 
 #include "platform/registry.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
 
+#include "platform/posix/code_page.h"
 #include "platform/posix/wine_prefix.h"
 #include "platform/posix/wine_registry_text.h"
 
 namespace {
 
-// More than any real system.reg; a larger file is not a registry.
-constexpr size_t kLargestRegistry = 256u << 20;
-
-bool ReadWhole(int fd, std::string* text) {
-    char chunk[65536];
-    for (;;) {
-        ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got < 0) return false;
-        if (got == 0) return true;
-        if (text->size() + got > kLargestRegistry) return false;
-        text->append(chunk, got);
-    }
-}
-
 struct OpenKey {
     std::string lines;  // the key's values, one a line
+    unsigned codePage;  // the prefix's ANSI code page, in which a 32-bit program reads strings
 };
 
 }  // namespace
@@ -45,21 +31,23 @@ struct OpenKey {
 bool OpenMachineKey(const char* subkey, RegistryKey* key) {
     // Opened for writing as well: a user who may not change the machine's registry cannot open its
     // keys with full access on Windows either.
-    int fd = open((WinePrefix() + "/system.reg").c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;
     std::string text;
-    bool read = ReadWhole(fd, &text);
-    close(fd);
     std::string lines;
-    if (!read || !FindRegistryKey(text, subkey, &lines)) return false;
-    key->handle = reinterpret_cast<intptr_t>(new OpenKey{lines});
+    if (!ReadSystemRegistry(true, &text) || !FindRegistryKey(text, subkey, &lines)) return false;
+    key->handle = reinterpret_cast<intptr_t>(new OpenKey{lines, AnsiCodePageOf(text)});
     return true;
 }
 
 bool QueryRegistryValue(RegistryKey key, const char* name, uint8_t* buffer, uint32_t* size) {
     const OpenKey* open = reinterpret_cast<const OpenKey*>(key.handle);
     std::string data;
-    if (!FindRegistryValue(open->lines, name, &data) || data.size() > *size) return false;
+    bool text;
+    if (!FindRegistryValue(open->lines, name, &data, &text)) return false;
+    // RegQueryValueExA gives a string in the ANSI code page, and the size limit counts those bytes.
+    std::string ansi;
+    if (text && !ConvertText(data, "UTF-8", CodePageName(open->codePage), &ansi)) return false;
+    if (text) data = ansi;
+    if (data.size() > *size) return false;
     std::memcpy(buffer, data.data(), data.size());
     *size = static_cast<uint32_t>(data.size());
     return true;

@@ -26,13 +26,24 @@ bool ReadLine(FILE* in, std::string* line) {
     return c != EOF || !line->empty();
 }
 
+void PrintBox(FILE* out, const char* text, const char* caption, uint32_t style) {
+    std::fprintf(out, "\n%s  (%s)\n\n", caption, KindOf(style));
+    for (const char* c = text; *c; ++c) std::fputc(*c == '\r' ? '\n' : *c, out);
+    std::fputs((style & 0x0F) == kBoxOkCancel ? "\n\n[OK] [Cancel]\n" : "\n\n[OK]\n", out);
+}
+
 }  // namespace
+
+bool ShowOnTerminalAnsweringOk(FILE* out, const char* text, const char* caption, uint32_t style) {
+    PrintBox(out, text, caption, style);
+    std::fputs("> OK\n", out);
+    std::fflush(out);
+    return true;
+}
 
 bool AskOnTerminal(FILE* in, FILE* out, const char* text, const char* caption, uint32_t style) {
     bool withCancel = (style & 0x0F) == kBoxOkCancel;
-    std::fprintf(out, "\n%s  (%s)\n\n", caption, KindOf(style));
-    for (const char* c = text; *c; ++c) std::fputc(*c == '\r' ? '\n' : *c, out);
-    std::fputs(withCancel ? "\n\n[OK] [Cancel]\n" : "\n\n[OK]\n", out);
+    PrintBox(out, text, caption, style);
     for (;;) {
         std::fputs("> ", out);
         std::fflush(out);

@@ -9,3 +9,7 @@
 // in: empty or "ok" (any case) is OK; "cancel" (any case) or the end of input is Cancel; anything
 // else asks again. A box with OK alone closes on any line or at the end of input.
 bool AskOnTerminal(FILE* in, FILE* out, const char* text, const char* caption, uint32_t style);
+
+// The same box answered by the program itself, for a run that confirms without asking: writes it
+// to out as AskOnTerminal does, then "OK" as the answer, and gives true.
+bool ShowOnTerminalAnsweringOk(FILE* out, const char* text, const char* caption, uint32_t style);

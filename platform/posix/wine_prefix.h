@@ -7,7 +7,15 @@
 // $WINEPREFIX, else $HOME/.wine.
 std::string WinePrefix();
 
-// A path in Windows form (C:\Games\Rally\rally.exe, or \Games\... on drive C:) resolved inside the
-// prefix under dosdevices/, each component matched without regard to case as Wine matches it, and
-// doubled separators counted as one. Any other path is a Unix path and comes back as it is.
+// The whole text of the prefix's system.reg (HKEY_LOCAL_MACHINE), opened for writing as well when
+// forWriting. False when it cannot be opened or read.
+bool ReadSystemRegistry(bool forWriting, std::string* text);
+
+// A path in Windows form (C:\Games\Rally\rally.exe, or \Games\... on drive C:), in the prefix's
+// ANSI code page, resolved inside the prefix under dosdevices/ as a UTF-8 path: each component
+// matched without regard to case over all of Unicode as Wine matches it, and doubled separators
+// counted as one. Any other path is a Unix path and comes back as it is.
 std::string UnixPathOf(const std::string& path);
+
+// Whether two UTF-8 names are the same without regard to case, letter by letter over Unicode.
+bool SameNameAnyCase(const std::string& a, const std::string& b);

@@ -145,7 +145,8 @@ bool ReadHexBytes(const std::string& list, std::string* data) {
     return true;
 }
 
-bool ReadValueData(const std::string& value, std::string* data) {
+bool ReadValueData(const std::string& value, std::string* data, bool* text) {
+    *text = false;
     size_t at = 0;
     if (StartsWith(value, 0, "str(")) {
         at = value.find("):", 4);
@@ -156,6 +157,7 @@ bool ReadValueData(const std::string& value, std::string* data) {
         ++at;
         if (!ReadEscaped(value, &at, '"', data)) return false;
         *data += '\0';
+        *text = true;
         return true;
     }
     if (StartsWith(value, 0, "dword:")) {
@@ -202,7 +204,7 @@ bool FindRegistryKey(const std::string& text, const std::string& subkey, std::st
     return inKey;
 }
 
-bool FindRegistryValue(const std::string& lines, const std::string& name, std::string* data) {
+bool FindRegistryValue(const std::string& lines, const std::string& name, std::string* data, bool* text) {
     size_t at = 0;
     while (at < lines.size()) {
         std::string line = NextLine(lines, &at);
@@ -226,7 +228,9 @@ bool FindRegistryValue(const std::string& lines, const std::string& name, std::s
             if (first != std::string::npos) value += more.substr(first);
         }
         data->clear();
-        return ReadValueData(value, data);
+        bool isText;
+        if (text == nullptr) text = &isText;
+        return ReadValueData(value, data, text);
     }
     return false;
 }

@@ -12,4 +12,5 @@ bool FindRegistryKey(const std::string& text, const std::string& subkey, std::st
 // The data of value name among a key's lines, as RegQueryValueExA gives it: a string's text in UTF-8
 // and its NUL; the raw bytes of hex: and hex(N): values; the four little-endian bytes of a dword.
 // False when the value is missing or its line is malformed.
-bool FindRegistryValue(const std::string& lines, const std::string& name, std::string* data);
+// *text tells a string from other data, when asked for.
+bool FindRegistryValue(const std::string& lines, const std::string& name, std::string* data, bool* text = nullptr);

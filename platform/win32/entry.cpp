@@ -4,6 +4,7 @@
 
 #include "platform/process.h"
 
-void ExitProgram(unsigned code) { ExitProcess(code); }
+// Exit code 0 on every path: the outcome was told in its box.
+void ExitProgram(RunEnd) { ExitProcess(0); }
 
 extern "C" void QuorvantEntry() { RunQuorvant(); }

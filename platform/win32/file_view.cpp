@@ -30,9 +30,12 @@ bool OpenFileView(const char* path, FileView* view) {
     view->size = size;
     view->file = reinterpret_cast<intptr_t>(file);
     view->mapping = reinterpret_cast<intptr_t>(mapping);
+    view->writtenAt = 0;
+    view->writtenLength = 0;
     return true;
 }
 
+// The unmap hands the written pages to the file; Windows writes them out in its own time.
 void CloseFileView(FileView* view) {
     UnmapViewOfFile(view->bytes);
     CloseHandle(reinterpret_cast<HANDLE>(view->mapping));
