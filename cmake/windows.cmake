@@ -79,6 +79,7 @@ else()
            COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/windows/wine_e2e.py
                    --program $<TARGET_FILE:quorvant> --holder $<TARGET_FILE:hold_file>
                    --make-game ${CMAKE_SOURCE_DIR}/build/native/make_game
+                   --linux-program ${CMAKE_SOURCE_DIR}/build/native/quorvant
                    --work ${CMAKE_BINARY_DIR}/wine-e2e)
   set_tests_properties(wine_end_to_end PROPERTIES LABELS wine TIMEOUT 1200)
 endif()

@@ -52,8 +52,10 @@ class Truncated(str):
 
 
 def same_text(traced, wanted):
+    """Wine cuts a string at about 300 characters of its escaped form (a byte beyond ASCII takes
+    four): a cut string must be a long enough beginning of the text wanted."""
     if isinstance(traced, Truncated):
-        return len(traced) >= 200 and wanted.startswith(traced)
+        return len(traced) >= 100 and wanted.startswith(traced)
     return traced == wanted
 
 
@@ -155,7 +157,7 @@ class Expect:
         return self
 
     def patch_file(self, path, opens=True):
-        self.steps.append(("CreateFileA", lambda a, r, s: a[0] == path and low32(a[1]) == 0xC0000000
+        self.steps.append(("CreateFileA", lambda a, r, s: same_text(a[0], path) and low32(a[1]) == 0xC0000000
                            and low32(a[2]) == 0 and a[3] == 0 and low32(a[4]) == 3 and low32(a[5]) == 0x80
                            and a[6] == 0 and (r != 0xFFFFFFFFFFFFFFFF) == opens
                            and s.update(file=r) is None))
@@ -384,6 +386,59 @@ class Harness:
         calls = self.run("longest-path", [["Return"], ["Return"]], ["longest-path"])
         self.judge("longest-path", calls, confirmed_run(directory + "\\rally.exe", 3, NOT_FOUND, opens=False))
 
+    # --- The Linux program beside it, on the same prefix ----------------------------------------
+
+    def compare_with_linux(self):
+        """Paths beyond ASCII, where the Linux program must see what the Windows program sees: HDPath
+        written by Wine's own reg.exe into both registry views, the game's folder on disk in another
+        case. Both programs must show the same path and leave the same bytes."""
+        utf8 = dict(self.env, LC_ALL="C.UTF-8")  # reg.exe reads its arguments, the terminal shows boxes
+        cases = [
+            ("letter-in-another-case", "C:\\Games\\Velmora \u00c9dition", ["Games", "Velmora \u00e9dition"]),
+            # 237 characters, 28 of them umlauts: 238 bytes in code page 1252, past 255 in UTF-8.
+            ("long-path-of-umlauts", "C:\\Spiele\\" + "\u00fc" * 28 + "r" * 199, ["Spiele", "\u00fc" * 28 + "r" * 199]),
+        ]
+        for scenario, directory, disk in cases:
+            failures = len(self.failures)
+            for view in ("/reg:32", "/reg:64"):
+                self.wine("reg", "delete", "HKLM\\Software\\Halcyra", "/f", view, check=False)
+                subprocess.run([WINE, "reg", "add", "HKLM\\" + KEY, "/v", "HDPath", "/t", "REG_SZ", "/d", directory,
+                                "/f", view], env=utf8, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            folder = os.path.join(self.prefix, "drive_c", *disk)
+            os.makedirs(folder, exist_ok=True)
+            game = os.path.join(folder, "rally.exe")
+            subprocess.run([self.options.make_game, "build-a", game], check=True)
+            with open(game, "rb") as f:
+                before = f.read()
+            path = directory + "\\rally.exe"
+            ansi = path.encode("cp1252").decode("latin-1")  # what the trace shows: the bytes in code page 1252
+
+            # The Windows program's boxes and calls are judged against the path in code page 1252.
+            calls = self.run("windows-" + scenario, [["Return"], ["Return"]])
+            self.judge("windows-" + scenario, calls, confirmed_run(ansi, 1, APPLIED))
+            with open(game, "rb") as f:
+                windows_bytes = f.read()
+            with open(game, "wb") as f:
+                f.write(before)
+
+            # The registry reaches system.reg when the server saves it; it saves on its way out.
+            subprocess.run([WINESERVER, "--kill"], env=self.env, check=False)
+            subprocess.run([WINESERVER, "--wait"], env=self.env, check=False)
+            linux = subprocess.run([self.options.linux_program], input=b"\n\n", capture_output=True, timeout=60,
+                                   env=dict(utf8, WINEPREFIX=self.prefix))
+            shown = linux.stdout.decode("utf-8", "replace")
+            linux_path = shown.split("QUORVANT will patch the following file:\n\n")[-1].split("\n")[0]
+            with open(game, "rb") as f:
+                linux_bytes = f.read()
+
+            self.expect_equal(scenario, "the path the Linux program shows", linux_path, path)
+            self.expect_equal(scenario, "the Linux program's outcome", APPLIED.replace("\r", "\n") in shown, True)
+            self.expect_equal(scenario, "the bytes both leave the same", linux_bytes == windows_bytes != before, True)
+            if len(self.failures) == failures:
+                print("ok    %s: both show %s and leave the same bytes" % (scenario, ascii(path)), flush=True)
+            shutil.rmtree(os.path.join(self.prefix, "drive_c", disk[0]), ignore_errors=True)
+        self.set_record(GAME_DIRECTORY)
+
     def same(self, scenario, before):
         if self.game_bytes() != before:
             self.fail(scenario, "the game's bytes changed")
@@ -404,16 +459,18 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--holder", required=True)
     parser.add_argument("--make-game", required=True)
+    parser.add_argument("--linux-program", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--image-base", type=lambda v: int(v, 0), default=0x140000000)
     options = parser.parse_args()
-    options.program, options.holder, options.make_game = map(os.path.abspath, (options.program, options.holder,
-                                                                              options.make_game))
+    options.program, options.holder, options.make_game, options.linux_program = map(
+        os.path.abspath, (options.program, options.holder, options.make_game, options.linux_program))
     harness = Harness(options)
     try:
         harness.start_display()
         harness.make_prefix()
         harness.scenarios()
+        harness.compare_with_linux()
     finally:
         harness.close()
     print("screenshots: " + harness.shots)
