@@ -25,8 +25,19 @@ namespace {
 
 constexpr size_t kMiB = 1024 * 1024;
 
-// A file of size bytes: a game's code without any known block, over and over, and build A's palette
-// routine as its last 39 bytes.
+// A file of size bytes: a game's code without any known block, over and over.
+void WriteGameCode(const std::string& path, size_t size) {
+    std::vector<uint8_t> code = MakeGame(GameKind::NoBlocks, 4 * kMiB).bytes;
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    for (size_t written = 0; written < size;) {
+        size_t chunk = std::min(code.size(), size - written);
+        if (write(fd, code.data(), chunk) != static_cast<ssize_t>(chunk)) std::abort();
+        written += chunk;
+    }
+    close(fd);
+}
+
+// Such a file with build A's palette routine as its last 39 bytes.
 struct BenchFile {
     std::string path;
     size_t size;
@@ -34,13 +45,8 @@ struct BenchFile {
     BenchFile(size_t fileSize, const char* name) : size(fileSize) {
         const char* dir = std::getenv("SCAN_BENCH_DIR");
         path = std::string(dir ? dir : "/tmp") + "/scan_bench." + name + "." + std::to_string(fileSize);
-        std::vector<uint8_t> code = MakeGame(GameKind::NoBlocks, 4 * kMiB).bytes;
-        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        for (size_t written = 0; written < size;) {
-            size_t chunk = std::min(code.size(), size - written);
-            if (write(fd, code.data(), chunk) != static_cast<ssize_t>(chunk)) std::abort();
-            written += chunk;
-        }
+        WriteGameCode(path, size);
+        int fd = open(path.c_str(), O_RDWR);
         if (pwrite(fd, PalettePatternA, 39, size - 39) != 39) std::abort();
         close(fd);
     }
@@ -118,14 +124,7 @@ struct NotFoundPrefix {
                                "[Software\\\\Wow6432Node\\\\Halcyra\\\\Rally\\\\1.00] 1\n\"HDPath\"=\"C:\\\\Games\\\\Rally\"\n";
         WriteBytes(root + "/system.reg", std::vector<uint8_t>(registry.begin(), registry.end()));
         game = root + "/drive_c/Games/Rally/rally.exe";
-        std::vector<uint8_t> code = MakeGame(GameKind::NoBlocks, 4 * kMiB).bytes;
-        int fd = open(game.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        for (size_t written = 0; written < size;) {
-            size_t chunk = std::min(code.size(), size - written);
-            if (write(fd, code.data(), chunk) != static_cast<ssize_t>(chunk)) std::abort();
-            written += chunk;
-        }
-        close(fd);
+        WriteGameCode(game, size);
     }
     ~NotFoundPrefix() {
         std::string command = "rm -rf '" + root + "'";

@@ -182,11 +182,14 @@ class Machine:
             b"\x68" + struct.pack("<I", entry), b"\xCF"])                           # pushes; iretd
 
     # Loading.
-    def load(self, data, allowed, base=None):
-        """Maps the image at its ImageBase (or at base, relocated), binds its imports by DLL and name
-        to the handlers in allowed ({(DLL, name): (argument count, handler)}); returns the entry."""
+    def load(self, data, allowed):
+        """Maps the image at its ImageBase, or relocated to a free place where that is taken; binds
+        its imports by DLL and name to the handlers in allowed ({(DLL, name): (argument count,
+        handler)}). Returns the entry point."""
         image = Image(data)
-        load_at = base if base is not None else image.base
+        load_at = image.base
+        while self._taken(load_at, round_up(image.size)):
+            load_at += 0x00400000
         self.uc.mem_map(load_at, round_up(image.size), unicorn.UC_PROT_NONE)
         self.uc.mem_protect(load_at, round_up(image.headers_size), unicorn.UC_PROT_READ)
         self.uc.mem_write(load_at, data[:image.headers_size])
@@ -202,6 +205,9 @@ class Machine:
             self.uc.mem_protect(load_at + rva, round_up(size), protection)
         self.image_base = load_at
         return load_at + image.entry
+
+    def _taken(self, address, size):
+        return any(begin < address + size and address <= end for begin, end, _ in self.uc.mem_regions())
 
     def _relocate(self, image, load_at):
         if not image.relocs_rva:

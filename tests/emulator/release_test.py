@@ -66,14 +66,16 @@ def confirm(path):
     return (CONFIRM % path, 0x41)
 
 
-def run(program, imports, windows, load_at=None):
+def run(program, imports, windows, base_taken=False):
     """One process on a fresh machine: (exit code, or the fault's text; the machine). Windows 98
     lets a program reach the I/O ports (IOPL 3), and the VGA DAC answers there."""
     win98 = windows.version is WINDOWS_98
     machine = Machine(windows, iopl=3 if win98 else 0)
     if win98:
         machine.ports = VgaDac()
-    entry = machine.load(program, windows.imports(*imports), base=load_at)
+    if base_taken:
+        machine.uc.mem_map(Image(program).base, 0x10000, UC_PROT_READ)
+    entry = machine.load(program, windows.imports(*imports))
     try:
         return machine.run(entry), machine
     except Fault as fault:
@@ -178,9 +180,10 @@ def release_scenarios(release, base):
 
     # The same run with the image base taken: the loader relocates, and the program still patches.
     windows = Windows(registry=hdpath(DIRECTORY), files={GAME: GameFile(game_a)}, answers=[1])
-    result, machine = run(release, RELEASE_IMPORTS, windows, load_at=0x00800000)
-    check("relocated: build A applied", result == 0 and windows.boxes == [confirm(GAME), APPLIED] and
-          next(iter(windows.files.values())).data == patched_a, (result, windows.boxes))
+    result, machine = run(release, RELEASE_IMPORTS, windows, base_taken=True)
+    check("relocated: build A applied", result == 0 and machine.image_base != Image(release).base and
+          windows.boxes == [confirm(GAME), APPLIED] and next(iter(windows.files.values())).data == patched_a,
+          (result, hex(machine.image_base), windows.boxes))
 
 
 STANDIN_IMPORTS = ("ExitProcess", "GetVersionExA")
