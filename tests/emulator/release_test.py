@@ -10,7 +10,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from pe_machine import TEB_BASE, Fault, Image, Machine  # noqa: E402
-from unicorn import UC_PROT_EXEC, UC_PROT_READ  # noqa: E402
+from unicorn import UC_PROT_EXEC, UC_PROT_READ, UC_PROT_WRITE  # noqa: E402
 from unicorn.x86_const import UC_X86_REG_EAX  # noqa: E402
 from windows_model import RELEASE_IMPORTS, WINDOWS_98, WINDOWS_2000, GameFile, VgaDac, Windows  # noqa: E402
 
@@ -128,6 +128,69 @@ def machine_scenarios():
           machine.uc.reg_read(UC_X86_REG_EAX) == TEB_BASE)
 
 
+def model_scenarios():
+    """The model of Windows refuses every argument that the program is not documented to pass."""
+    def machine_with_strings():
+        windows = Windows(registry={INSTALL_KEY: {b"HDPath": DIRECTORY + b"\0"}}, files={GAME: GameFile(b"MZ")})
+        machine = Machine(windows)
+        machine.uc.mem_map(0x500000, 0x1000, UC_PROT_READ | UC_PROT_WRITE)
+        for at, text in ((0x500000, INSTALL_KEY), (0x500100, b"HDPath"), (0x500200, GAME),
+                         (0x500300, b"Patch Velmora Rally for Windows 2000 - Version 1.1")):
+            machine.write(at, text + b"\0")
+        machine.write(0x500400, (255).to_bytes(4, "little"))
+        return windows, machine
+
+    key, subkey, value, game, caption, size, buffer, out = (0x80000002, 0x500000, 0x500100, 0x500200, 0x500300,
+                                                             0x500400, 0x500500, 0x500800)
+    rows = [
+        ("a key other than HKEY_LOCAL_MACHINE", lambda w, m: w.RegOpenKeyExA(m, 0x80000001, subkey, 0, 0xF003F, out)),
+        ("read access only", lambda w, m: w.RegOpenKeyExA(m, key, subkey, 0, 0x20019, out)),
+        ("a size other than 255", lambda w, m: (w.RegOpenKeyExA(m, key, subkey, 0, 0xF003F, out),
+                                                m.write(size, (256).to_bytes(4, "little")),
+                                                w.RegQueryValueExA(m, 0x44, value, 0, 0, buffer, size))),
+        ("the value's type asked for", lambda w, m: (w.RegOpenKeyExA(m, key, subkey, 0, 0xF003F, out),
+                                                     w.RegQueryValueExA(m, 0x44, value, 0, out, buffer, size))),
+        ("a shared open", lambda w, m: w.CreateFileA(m, game, 0xC0000000, 1, 0, 3, 0x80, 0)),
+        ("a read-only view", lambda w, m: (w.CreateFileA(m, game, 0xC0000000, 0, 0, 3, 0x80, 0),
+                                           w.CreateFileMappingA(m, 0x44, 0, 4, 0, 0, 0),
+                                           w.MapViewOfFile(m, 0x48, 4, 0, 0, 0))),
+        ("the file closed before its mapping", lambda w, m: (w.CreateFileA(m, game, 0xC0000000, 0, 0, 3, 0x80, 0),
+                                                             w.CreateFileMappingA(m, 0x44, 0, 4, 0, 0, 0),
+                                                             w.CloseHandle(m, 0x44))),
+        ("the exit with a file open", lambda w, m: (w.CreateFileA(m, game, 0xC0000000, 0, 0, 3, 0x80, 0),
+                                                    w.ExitProcess(m, 0))),
+        ("a box with an owner window", lambda w, m: w.MessageBoxA(m, 0x10010, caption, caption, 0x40)),
+        ("a box of another style", lambda w, m: w.MessageBoxA(m, 0, caption, caption, 0x20)),
+    ]
+    for name, call in rows:
+        windows, machine = machine_with_strings()
+        try:
+            call(windows, machine)
+            refused = False
+        except Fault:
+            refused = True
+        check(f"the model refuses {name}", refused)
+
+    # The documented calls, in their order, pass.
+    windows, machine = machine_with_strings()
+    try:
+        opened = windows.RegOpenKeyExA(machine, key, subkey, 0, 0xF003F, out)
+        queried = windows.RegQueryValueExA(machine, 0x44, value, 0, 0, buffer, size)
+        windows.RegCloseKey(machine, 0x44)
+        file = windows.CreateFileA(machine, game, 0xC0000000, 0, 0, 3, 0x80, 0)
+        windows.GetFileSize(machine, file, 0)
+        mapping = windows.CreateFileMappingA(machine, file, 0, 4, 0, 0, 0)
+        windows.UnmapViewOfFile(machine, windows.MapViewOfFile(machine, mapping, 2, 0, 0, 0))
+        windows.CloseHandle(machine, mapping)
+        windows.CloseHandle(machine, file)
+        windows.MessageBoxA(machine, 0, caption, caption, 0x40)
+        windows.ExitProcess(machine, 0)
+        passed = (opened, queried, machine.read(buffer, len(DIRECTORY) + 1)) == (0, 0, DIRECTORY + b"\0")
+    except Fault as fault:
+        passed = str(fault)
+    check("the model takes the documented calls", passed is True, passed)
+
+
 def release_scenarios(release, base):
     game_a = planted(base, (PALETTE_AT, PALETTE_A))
     game_b = planted(base, (PALETTE_AT, PALETTE_B), (PLATFORM_AT, PLATFORM))
@@ -195,6 +258,15 @@ def standin_scenarios(release, standins):
     for build, path in standins:
         with open(path, "rb") as f:
             original = f.read()
+        if build == "B":
+            # The release may import its twelve calls and no other: the stand-in's GetVersionExA is refused.
+            try:
+                Machine(Windows()).load(original, Windows().imports(*RELEASE_IMPORTS))
+                refused = ""
+            except Fault as fault:
+                refused = str(fault)
+            check("an import outside the allowed list fails the load",
+                  refused == "import outside the allowed list: KERNEL32!GetVersionExA", refused)
         palette = PALETTE_A if build == "A" else PALETTE_B
         at = original.find(palette)
         check(f"stand-in {build}: holds the game's palette routine once", at >= 0 and original.count(palette) == 1)
@@ -262,6 +334,7 @@ def main():
     with open(args.release, "rb") as f:
         release = f.read()
     machine_scenarios()
+    model_scenarios()
     release_scenarios(release, base)
     standin_scenarios(release, [("A", args.standin_a), ("B", args.standin_b)])
     pentium_check_refuses_i686(args.source, args.work, base)
