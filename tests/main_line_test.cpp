@@ -344,9 +344,12 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"YesAlreadyApplied", "--yes", GameKind::PatchedA, true, 0, {kConfirm, kAlready}, "", "", false},
         OptionCase{"YesNotFound", "--yes", GameKind::NoBlocks, true, 1, {kConfirm, kNotFound}, "", "", false},
         OptionCase{"YesNotInstalled", "--yes", GameKind::BuildA, false, 2, {kNotInstalled}, "", "", false},
-        OptionCase{"UnknownOption", "--force", GameKind::BuildA, true, 64, {}, "", kUsage, false},
-        OptionCase{"UnknownOptionAfterYes", "--yes --force", GameKind::BuildA, true, 64, {}, "", kUsage, false},
-        OptionCase{"Operand", "rally.exe", GameKind::BuildA, true, 64, {}, "", kUsage, false}),
+        OptionCase{"UnknownOption", "--force", GameKind::BuildA, true, 64, {}, "",
+                   "quorvant: unknown option '--force'\n\n" + kUsage, false},
+        OptionCase{"UnknownOptionAfterYes", "--yes --force", GameKind::BuildA, true, 64, {}, "",
+                   "quorvant: one option at a time\n\n" + kUsage, false},
+        OptionCase{"Operand", "rally.exe", GameKind::BuildA, true, 64, {}, "",
+                   "quorvant: unknown option 'rally.exe'\n\n" + kUsage, false}),
     [](const testing::TestParamInfo<OptionCase>& info) { return info.param.name; });
 
 TEST(CommandLineHelp, SaysWhatTheProgramDoesWhereItLooksAndHowToAnswer) {

@@ -38,6 +38,11 @@ int main(int argc, char** argv) {
             std::puts("quorvant 1.1");
             return 0;
         case Invocation::Unknown:
+            if (argc > 2) {
+                std::fputs("quorvant: one option at a time\n\n", stderr);
+            } else {
+                std::fprintf(stderr, "quorvant: unknown option '%s'\n\n", argv[1]);
+            }
             std::fputs(kUsage, stderr);
             return kUsageError;
         case Invocation::Interactive:
