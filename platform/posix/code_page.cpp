@@ -28,11 +28,6 @@ unsigned AnsiCodePageOf(const std::string& systemReg) {
     return 1252;
 }
 
-unsigned PrefixAnsiCodePage() {
-    std::string text;
-    return ReadSystemRegistry(false, &text) ? AnsiCodePageOf(text) : 1252;
-}
-
 namespace {
 
 // One pass of iconv over text. Where a character cannot be converted, bad is written for it and
@@ -70,6 +65,18 @@ bool ConvertText(const std::string& text, const std::string& from, const std::st
     std::string wide;
     return Convert(text, from.c_str(), "UTF-32LE", 1, std::string("?\0\0\0", 4), &wide) &&
            Convert(wide, "UTF-32LE", to.c_str(), 4, "?", out);
+}
+
+bool ConvertFromPrefixAnsi(const std::string& text, const std::string& to, std::string* out) {
+    bool ascii = true;
+    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) {
+        *out = text;
+        return true;
+    }
+    std::string systemReg;
+    unsigned codePage = ReadSystemRegistry(false, &systemReg) ? AnsiCodePageOf(systemReg) : 1252;
+    return ConvertText(text, CodePageName(codePage), to, out);
 }
 
 std::string TerminalCharset() {

@@ -13,12 +13,14 @@ std::string CodePageName(unsigned codePage);
 // System\CurrentControlSet\Control\Nls\CodePage); 1252 where the text holds none.
 unsigned AnsiCodePageOf(const std::string& systemReg);
 
-// The prefix's own: read from its system.reg, 1252 where that cannot be read.
-unsigned PrefixAnsiCodePage();
-
 // text converted from one character set to another, each character the target lacks (or each
 // byte the source cannot decode) as one '?'. False when iconv knows either set not.
 bool ConvertText(const std::string& text, const std::string& from, const std::string& to, std::string* out);
+
+// text in the prefix's ANSI code page converted to the character set to, as ConvertText does.
+// ASCII is the same in every ANSI code page: such a text is given as it is, without reading the
+// prefix's system.reg (which can be megabytes) to learn its code page.
+bool ConvertFromPrefixAnsi(const std::string& text, const std::string& to, std::string* out);
 
 // The character set of this process's terminal, by its locale (LC_CTYPE from the environment).
 std::string TerminalCharset();

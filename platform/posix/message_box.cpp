@@ -13,7 +13,7 @@ namespace {
 
 std::string ForTerminal(const char* text) {
     std::string shown;
-    if (!ConvertText(text, CodePageName(PrefixAnsiCodePage()), TerminalCharset(), &shown)) return text;
+    if (!ConvertFromPrefixAnsi(text, TerminalCharset(), &shown)) return text;
     return shown;
 }
 

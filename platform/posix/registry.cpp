@@ -44,9 +44,11 @@ bool QueryRegistryValue(RegistryKey key, const char* name, uint8_t* buffer, uint
     bool text;
     if (!FindRegistryValue(open->lines, name, &data, &text)) return false;
     // RegQueryValueExA gives a string in the ANSI code page, and the size limit counts those bytes.
-    std::string ansi;
-    if (text && !ConvertText(data, "UTF-8", CodePageName(open->codePage), &ansi)) return false;
-    if (text) data = ansi;
+    if (text) {
+        std::string ansi;
+        if (!ConvertText(data, "UTF-8", CodePageName(open->codePage), &ansi)) return false;
+        data = ansi;
+    }
     if (data.size() > *size) return false;
     std::memcpy(buffer, data.data(), data.size());
     *size = static_cast<uint32_t>(data.size());

@@ -73,12 +73,6 @@ std::u32string UpperLetters(const std::string& name) {
     return letters;
 }
 
-}  // namespace
-
-bool SameNameAnyCase(const std::string& a, const std::string& b) { return UpperLetters(a) == UpperLetters(b); }
-
-namespace {
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -91,8 +85,9 @@ std::string EntryNamed(const std::string& directory, const std::string& name) {
     DIR* dir = opendir(directory.c_str());
     if (!dir) return name;
     std::string found = name;
+    std::u32string wanted = UpperLetters(name);
     while (dirent* entry = readdir(dir)) {
-        if (SameNameAnyCase(entry->d_name, name)) {
+        if (UpperLetters(entry->d_name) == wanted) {
             found = entry->d_name;
             break;
         }
@@ -118,7 +113,7 @@ std::string UnixPathOf(const std::string& path) {
     // Wine's names on disk are UTF-8. The separators are found after converting: in a double-byte
     // code page such as 932 the second byte of a character may be 0x5C, the backslash.
     std::string utf8;
-    if (!ConvertText(path.substr(start), CodePageName(PrefixAnsiCodePage()), "UTF-8", &utf8)) utf8 = path.substr(start);
+    if (!ConvertFromPrefixAnsi(path.substr(start), "UTF-8", &utf8)) utf8 = path.substr(start);
     std::string resolved = WinePrefix() + "/dosdevices/" + static_cast<char>(drive | 0x20) + ":";
     size_t i = 0;
     while (i < utf8.size()) {

@@ -16,6 +16,3 @@ bool ReadSystemRegistry(bool forWriting, std::string* text);
 // matched without regard to case over all of Unicode as Wine matches it, and doubled separators
 // counted as one. Any other path is a Unix path and comes back as it is.
 std::string UnixPathOf(const std::string& path);
-
-// Whether two UTF-8 names are the same without regard to case, letter by letter over Unicode.
-bool SameNameAnyCase(const std::string& a, const std::string& b);
